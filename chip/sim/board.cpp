@@ -16,7 +16,7 @@ bool Sdram::open(const std::string &path, std::string &error)
             file_ = std::fopen(path.c_str(), "w+b");  // absent: create it
     }
     if (!file_) {
-        error = "cannot open SDRAM file " + (path.empty() ? std::string("(temporary)") : path);
+        error = "QZ4826_SIM_SDRAM: cannot open " + (path.empty() ? std::string("a temporary file") : path);
         return false;
     }
     return true;
