@@ -40,6 +40,8 @@ bool Sdram::seek(uint64_t address)
 
 void Sdram::read(uint64_t address, uint8_t *dst, size_t n)
 {
+    if (n == 0)
+        return;
     size_t got = 0;
     if (file_ && seek(address))
         got = std::fread(dst, 1, n, file_);
