@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
+
 namespace sim {
 
 bool Sdram::open(const std::string &path, std::string &error)
@@ -16,7 +20,7 @@ bool Sdram::open(const std::string &path, std::string &error)
             file_ = std::fopen(path.c_str(), "w+b");  // absent: create it
     }
     if (!file_) {
-        error = "cannot open SDRAM file " + (path.empty() ? std::string("(temporary)") : path);
+        error = "QZ4826_SIM_SDRAM: cannot open " + (path.empty() ? std::string("a temporary file") : path);
         return false;
     }
     return true;
@@ -29,17 +33,16 @@ void Sdram::close()
     file_ = nullptr;
 }
 
+#if defined(_WIN32)
 bool Sdram::seek(uint64_t address)
 {
-#if defined(_WIN32)
     return _fseeki64(file_, static_cast<__int64>(address), SEEK_SET) == 0;
-#else
-    return fseeko(file_, static_cast<off_t>(address), SEEK_SET) == 0;
-#endif
 }
 
 void Sdram::read(uint64_t address, uint8_t *dst, size_t n)
 {
+    if (n == 0)
+        return;
     size_t got = 0;
     if (file_ && seek(address))
         got = std::fread(dst, 1, n, file_);
@@ -48,10 +51,35 @@ void Sdram::read(uint64_t address, uint8_t *dst, size_t n)
 
 void Sdram::write(uint64_t address, const uint8_t *src, size_t n)
 {
-    // a seek past the end leaves a hole, so a high address costs no memory or disk
     if (file_ && seek(address))
         std::fwrite(src, 1, n, file_);
 }
+#else
+void Sdram::read(uint64_t address, uint8_t *dst, size_t n)
+{
+    size_t got = 0;
+    while (file_ && got < n) {
+        ssize_t r = pread(fileno(file_), dst + got, n - got, static_cast<off_t>(address + got));
+        if (r <= 0)
+            break;
+        got += static_cast<size_t>(r);
+    }
+    if (got < n)
+        std::memset(dst + got, 0, n - got);  // never written: reads as 0x00
+}
+
+void Sdram::write(uint64_t address, const uint8_t *src, size_t n)
+{
+    // past the end this leaves a hole: a high address costs no memory or disk
+    size_t done = 0;
+    while (file_ && done < n) {
+        ssize_t w = pwrite(fileno(file_), src + done, n - done, static_cast<off_t>(address + done));
+        if (w <= 0)
+            break;
+        done += static_cast<size_t>(w);
+    }
+}
+#endif
 
 void Board::receive(const uint8_t *data, size_t n)
 {
@@ -121,15 +149,30 @@ void Board::answer(uint32_t n)
     // a stalled board swallows the command but sends only up to its limit
     uint64_t room = answerLimit_ > answered_ ? answerLimit_ - answered_ : 0;
     size_t sent = static_cast<size_t>(std::min<uint64_t>(n, room));
-    if (outHead_ > 0 && outHead_ == out_.size()) {
-        out_.clear();
-        outHead_ = 0;
-    }
-    size_t at = out_.size();
-    out_.resize(at + sent);
-    sdram_.read(address_, out_.data() + at, sent);
+    sdram_.read(address_, makeRoom(sent), sent);
+    outTail_ += sent;
     address_ += n;
     answered_ += sent;
+}
+
+uint8_t *Board::makeRoom(size_t n)
+{
+    size_t queued = pending();
+    if (outTail_ + n > outCapacity_) {
+        if (queued + n > outCapacity_) {
+            size_t capacity = std::max(queued + n, 2 * outCapacity_);
+            std::unique_ptr<uint8_t[]> bigger(new uint8_t[capacity]);
+            if (queued > 0)
+                std::memcpy(bigger.get(), out_.get() + outHead_, queued);
+            out_ = std::move(bigger);
+            outCapacity_ = capacity;
+        } else if (queued > 0) {
+            std::memmove(out_.get(), out_.get() + outHead_, queued);
+        }
+        outHead_ = 0;
+        outTail_ = queued;
+    }
+    return out_.get() + outTail_;
 }
 
 size_t Board::take(uint8_t *dst, size_t max)
@@ -137,19 +180,16 @@ size_t Board::take(uint8_t *dst, size_t max)
     size_t n = std::min(max, pending());
     if (n == 0)
         return 0;
-    std::memcpy(dst, out_.data() + outHead_, n);
+    std::memcpy(dst, out_.get() + outHead_, n);
     outHead_ += n;
-    if (outHead_ == out_.size()) {
-        out_.clear();
-        outHead_ = 0;
-    }
+    if (outHead_ == outTail_)
+        outHead_ = outTail_ = 0;
     return n;
 }
 
 void Board::dropPending()
 {
-    out_.clear();
-    outHead_ = 0;
+    outHead_ = outTail_ = 0;
 }
 
 void Board::makeStale(size_t queuedBytes)
@@ -166,7 +206,10 @@ void Board::makeStale(size_t queuedBytes)
 
 void Board::inject(const uint8_t *data, size_t n)
 {
-    out_.insert(out_.end(), data, data + n);
+    if (n == 0)
+        return;
+    std::memcpy(makeRoom(n), data, n);
+    outTail_ += n;
 }
 
 }  // namespace sim

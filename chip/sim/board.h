@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -35,7 +36,9 @@ public:
     void write(uint64_t address, const uint8_t *src, size_t n);
 
 private:
+#if defined(_WIN32)
     bool seek(uint64_t address);
+#endif
 
     FILE *file_ = nullptr;
 };
@@ -48,7 +51,7 @@ public:
     void receive(const uint8_t *data, size_t n);
 
     // Board to host.
-    size_t pending() const { return out_.size() - outHead_; }
+    size_t pending() const { return outTail_ - outHead_; }
     size_t take(uint8_t *dst, size_t max);
     void dropPending();
     // Queues bytes for the host as if the board had sent them earlier.
@@ -68,6 +71,8 @@ private:
 
     void startCommand(uint8_t command);
     void answer(uint32_t n);
+    // Room for n more outgoing bytes at outTail_ (not zeroed: they are written next).
+    uint8_t *makeRoom(size_t n);
 
     Sdram &sdram_;
     State state_ = State::Command;
@@ -77,8 +82,10 @@ private:
     size_t fieldNeed_ = 0;
     uint64_t address_ = 0;
     uint32_t writeLeft_ = 0;
-    std::vector<uint8_t> out_;
+    std::unique_ptr<uint8_t[]> out_;  // queued answer bytes: [outHead_, outTail_)
+    size_t outCapacity_ = 0;
     size_t outHead_ = 0;
+    size_t outTail_ = 0;
     uint64_t answered_ = 0;
     uint64_t answerLimit_ = UINT64_MAX;
 };
