@@ -203,8 +203,10 @@ size_t FtdiEmulator::State::fillIn(int port, uint8_t *buffer, size_t length)
     if (port == 0)
         sent += data;
     if (data > 0) {
-        stats.inTransfers += port == 0;
-        stats.inBytes += port == 0 ? data : 0;
+        stats.inTransfers++;
+        stats.inBytes += data;
+        stats.inSinceOut++;
+        stats.mostInPerOut = std::max(stats.mostInPerOut, stats.inSinceOut);
     } else {
         stats.inEmpty += port == 0;
     }
@@ -322,6 +324,7 @@ void FtdiEmulator::State::hostData(int port, const uint8_t *data, size_t n, usbd
         received += taken;
         stats.outTransfers++;
         stats.outBytes += taken;
+        stats.inSinceOut = 0;
     }
     urb->actual_length = static_cast<int>(taken);
     urb->status = taken == n ? 0 : -ESHUTDOWN;

@@ -49,6 +49,10 @@ struct Stats {
     uint64_t inBytes = 0;       // data bytes sent to the host, status bytes not counted
     uint64_t outTransfers = 0;  // bulk-out transfers
     uint64_t outBytes = 0;      // bytes received from the host
+    // The most data-carrying bulk-in transfers between two bulk-out transfers:
+    // in a read run, what one read block cost at worst.
+    uint64_t mostInPerOut = 0;
+    uint64_t inSinceOut = 0;
 };
 
 class FtdiEmulator {

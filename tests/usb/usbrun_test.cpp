@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -150,6 +151,8 @@ struct ChipCase {
     unsigned devices;  // FT_ListDevices counts each channel
 };
 
+void PrintTo(const ChipCase &c, std::ostream *os) { *os << c.name; }
+
 class UsbChip : public UsbRun, public ::testing::WithParamInterface<ChipCase> {};
 
 TEST_P(UsbChip, WriteThenReadBackIsByteIdentical)
@@ -205,6 +208,8 @@ struct OpenFailure {
     unsigned devices;
     const char *hint;
 };
+
+void PrintTo(const OpenFailure &c, std::ostream *os) { *os << c.name; }
 
 class UsbOpenFailure : public UsbRun, public ::testing::WithParamInterface<OpenFailure> {};
 
