@@ -336,7 +336,8 @@ FT_STATUS FT_Read(FT_HANDLE handle, void *buffer, DWORD bytesToRead, DWORD *byte
     while (queued(*dev) < bytesToRead) {
         unsigned timeoutMs = pullTimeoutMs;
         if (dev->readTimeoutMs > 0) {
-            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            // rounded up, so that the whole time-out passes before giving up
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
             if (left.count() <= 0)
                 break;
             timeoutMs = static_cast<unsigned>(std::min<long long>(left.count(), pullTimeoutMs));
