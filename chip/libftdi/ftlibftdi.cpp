@@ -20,11 +20,10 @@
 
 namespace {
 
-// FTDI's vendor id and the product ids the chips have out of the factory
-// (FT232R/FT245R, FT2232, FT4232H, FT232H, FT-X); libftdi looks for these
-// when asked for vendor 0, product 0.
-const int defaultVendor = 0;
-const int defaultProduct = 0;
+// Asked for vendor 0 and product 0, libftdi looks for FTDI's vendor id with
+// the product ids the chips have out of the factory: 0x6001 (FT232R/FT245R),
+// 0x6010 (FT2232), 0x6011 (FT4232H), 0x6014 (FT232H), 0x6015 (FT-X).
+const int factoryIds = 0;
 
 // At the chip's default of 16 ms, the last, partial packet of every 32 KiB
 // read block would wait that long before the chip sends it.
@@ -126,16 +125,20 @@ bool pull(Device &dev, unsigned timeoutMs)
     return true;
 }
 
-void closeDevice(Device *dev)
+// False if releasing the chip failed (it is freed all the same).
+bool closeDevice(Device *dev)
 {
     // in the auto-detach mode libusb gives the interface back to the kernel's
     // serial driver when it is released
-    ftdi_usb_close(dev->ftdi);
+    bool released = ftdi_usb_close(dev->ftdi) == 0;
     ftdi_free(dev->ftdi);
     delete dev;
+    return released;
 }
 
-// After ftdi_usb_open_dev failed: find out why, for the user.
+// After ftdi_usb_open_dev failed: find out why, for the user. Its results:
+// -3 configuration refused, -4 libusb_open failed, -5 claim refused,
+// -8 permission denied while detaching the kernel driver.
 void explainOpenFailure(ftdi_context *ftdi, libusb_device *usbDevice, int result)
 {
     if (result == -4) {
@@ -200,7 +203,7 @@ FT_STATUS FT_ListDevices(void *pArg1, void *pArg2, DWORD flags)
         return FT_OTHER_ERROR;
     }
     ftdi_device_list *list = nullptr;
-    int found = ftdi_usb_find_all(ftdi, &list, defaultVendor, defaultProduct);
+    int found = ftdi_usb_find_all(ftdi, &list, factoryIds, factoryIds);
     if (found < 0) {
         setHintf("The USB devices could not be listed: %s.", ftdi_get_error_string(ftdi));
         ftdi_free(ftdi);
@@ -227,7 +230,7 @@ FT_STATUS FT_Open(int deviceNumber, FT_HANDLE *pHandle)
         return FT_OTHER_ERROR;
     }
     ftdi_device_list *list = nullptr;
-    int found = ftdi_usb_find_all(dev->ftdi, &list, defaultVendor, defaultProduct);
+    int found = ftdi_usb_find_all(dev->ftdi, &list, factoryIds, factoryIds);
 
     // device numbers run over the chips in the order libusb lists them, and
     // over the channels of each chip
@@ -362,8 +365,7 @@ FT_STATUS FT_Close(FT_HANDLE handle)
     if (!dev)
         return FT_INVALID_HANDLE;
     openDevices.erase(std::find(openDevices.begin(), openDevices.end(), dev));
-    closeDevice(dev);
-    return FT_OK;
+    return closeDevice(dev) ? FT_OK : FT_IO_ERROR;
 }
 
 const char *ftFailureHint() { return failureHint; }

@@ -629,10 +629,10 @@ FtdiEmulator::FtdiEmulator(const Options &options) : state_(std::make_unique<Sta
     }
     if (options.attached && options.deniedToUser) {
         // everyone may use the testbed (libudev's monitor makes a socket in
-        // it), but only the owner may open the node: a user without the udev rule
+        // it), but nobody but root may open the node: a user without the udev rule
         std::filesystem::permissions(s.root, std::filesystem::perms(01777));
         std::filesystem::permissions(s.root + "/ioctl" + deviceNode, std::filesystem::perms(0777));
-        std::filesystem::permissions(s.root + deviceNode, std::filesystem::perms(0600));
+        std::filesystem::permissions(s.root + deviceNode, std::filesystem::perms(0));
     }
 }
 
