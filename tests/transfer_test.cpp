@@ -156,3 +156,18 @@ TEST(RoundTrip, StaleBoardIsBroughtBackToAKnownState)
     EXPECT_EQ(0, r.status);
     EXPECT_TRUE(readFile(out) == data) << "old answer bytes ended up in the file";
 }
+
+TEST(ReadRun, TotalsStayRightPast2GiB)
+{
+    Board board;  // empty memory: every byte reads as 0x00
+    board.options.env.pop_back();  // no trace of this run
+    board.options.terminal = Terminal::Control;
+    board.options.keys = "y";  // /dev/null exists, so the tool asks first
+    board.options.timeoutSeconds = 120;
+    RunResult r = runTool({"-r", "/dev/null", "80008000"}, board.options);
+    EXPECT_EQ(0, r.status);
+    std::string end = progress(2147483648ull, "received") + progress(2147516416ull, "received") + "\n";
+    ASSERT_LE(end.size(), r.out.size());
+    EXPECT_EQ(end, r.out.substr(r.out.size() - end.size()));
+    EXPECT_NE(std::string::npos, r.out.find("Receive 2147516416 bytes data from SDRAM"));
+}
