@@ -4,6 +4,7 @@
 // the exit status of real runs.
 #include "ftdiemulator.h"
 #include "runchild.h"
+#include "texts.h"
 
 #include <gtest/gtest.h>
 
@@ -24,8 +25,6 @@ using usbemu::Options;
 
 namespace {
 
-const char banner[] = "\nQZ4826 USB=>SDRAM test program Version 1.1 (c) the qz4826s1 developers\n";
-
 std::string format(const char *fmt, unsigned long long a, const std::string &b = "")
 {
     char text[512];
@@ -34,11 +33,11 @@ std::string format(const char *fmt, unsigned long long a, const std::string &b =
 }
 
 // The progress line after each block: 70 backspaces, then the running total.
-std::string progress(const std::vector<unsigned long long> &totals, const char *verb)
+std::string progressLines(const std::vector<unsigned long long> &totals, const char *verb)
 {
     std::string text;
     for (unsigned long long total : totals)
-        text += std::string(70, '\b') + std::to_string(total) + " Bytes " + verb;
+        text += progress(total, verb);
     return text;
 }
 
@@ -107,7 +106,7 @@ protected:
 
 std::string writeHead(const std::string &file, unsigned offset, unsigned devices)
 {
-    return std::string(banner) + "send data from file " + file + " to SDRAM ...\n" +
+    return banner + "send data from file " + file + " to SDRAM ...\n" +
            format("Memory address offset : 0x%08llX\n", offset) +
            format("FT_ListDevices OK, number of devices is %llu. \n", devices) +
            "FT_Open OK, use ftHandle to access device\n";
@@ -115,7 +114,7 @@ std::string writeHead(const std::string &file, unsigned offset, unsigned devices
 
 std::string readHead(const std::string &file, unsigned length, unsigned offset, unsigned devices)
 {
-    return std::string(banner) + format("Receive %llu bytes data from SDRAM to file %s ...\n", length, file) +
+    return banner + format("Receive %llu bytes data from SDRAM to file %s ...\n", length, file) +
            format("Memory address offset : %08llX\n", offset) +
            format("FT_ListDevices OK, number of devices is %llu. \n", devices) +
            "FT_Open OK, use ftHandle to access device\n";
@@ -165,14 +164,14 @@ TEST_P(UsbChip, WriteThenReadBackIsByteIdentical)
     writeFile("in.bin", data);
 
     ChildResult w = run(emulator, {"-w", path("in.bin"), "100"});
-    EXPECT_EQ(w.out, writeHead(path("in.bin"), offset, c.devices) + progress(blockTotals(size), "send") + "\n");
+    EXPECT_EQ(w.out, writeHead(path("in.bin"), offset, c.devices) + progressLines(blockTotals(size), "send") + "\n");
     EXPECT_EQ(w.err, "");
     EXPECT_EQ(w.status, 0);
     EXPECT_EQ(emulator.readSdram(offset, size), data);
     EXPECT_EQ(emulator.readSdram(0, offset), std::vector<uint8_t>(offset, 0));
 
     ChildResult r = run(emulator, {"-r", path("out.bin"), hexText(size), "100"});
-    EXPECT_EQ(r.out, readHead(path("out.bin"), size, offset, c.devices) + progress(blockTotals(size), "received") + "\n");
+    EXPECT_EQ(r.out, readHead(path("out.bin"), size, offset, c.devices) + progressLines(blockTotals(size), "received") + "\n");
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(readFile("out.bin"), data);
@@ -219,7 +218,7 @@ TEST_P(UsbOpenFailure, SaysWhatToDo)
     FtdiEmulator emulator(c.options);
     writeFile("in.bin", pattern(10, 3));
     ChildResult w = run(emulator, {"-w", path("in.bin")}, c.asOtherUser);
-    EXPECT_EQ(w.out, std::string(banner) + "send data from file " + path("in.bin") + " to SDRAM ...\n" +
+    EXPECT_EQ(w.out, banner + "send data from file " + path("in.bin") + " to SDRAM ...\n" +
                          format("FT_ListDevices OK, number of devices is %llu. \n", c.devices) +
                          "FT_Open failed\n" + c.hint + "\n");
     EXPECT_EQ(w.err, "");
@@ -285,9 +284,9 @@ TEST_F(UsbRun, BoardStopsAnsweringTheRunEndsWithWhatArrived)
     emulator.writeSdram(0, data);
 
     ChildResult r = run(emulator, {"-r", path("out.bin"), "186A0"});
-    EXPECT_EQ(r.out, std::string(banner) + format("Receive %llu bytes data from SDRAM to file %s ...\n", readSize, path("out.bin")) +
-                         "FT_ListDevices OK, number of devices is 1. \nFT_Open OK, use ftHandle to access device\n" +
-                         progress(blockTotals(readSize, arrived), "received") +
+    EXPECT_EQ(r.out, banner + format("Receive %llu bytes data from SDRAM to file %s ...\n", readSize, path("out.bin")) +
+                         deviceOpened +
+                         progressLines(blockTotals(readSize, arrived), "received") +
                          "\nNo data from the device for 2000 ms: 40000 of 100000 bytes received.\n");
     EXPECT_EQ(r.status, 255);
     EXPECT_LT(r.seconds, 15.0);
@@ -305,7 +304,7 @@ TEST_F(UsbRun, ChipUnpluggedDuringReadTheFileHoldsWhatArrived)
 
     ChildResult r = run(emulator, {"-r", path("out.bin"), "186A0", "20"});
     EXPECT_EQ(r.out, readHead(path("out.bin"), readSize, 0x20, 1) +
-                         progress(blockTotals(readSize, arrived), "received") +
+                         progressLines(blockTotals(readSize, arrived), "received") +
                          "\nDevice read failed: 40000 of 100000 bytes received.\n");
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(r.status, 255);
@@ -324,7 +323,7 @@ TEST_F(UsbRun, ChipUnpluggedDuringWriteReportsWhatWentOut)
     writeFile("in.bin", data);
 
     ChildResult w = run(emulator, {"-w", path("in.bin"), "0"});
-    EXPECT_EQ(w.out, writeHead(path("in.bin"), 0, 1) + progress({32768}, "send") +
+    EXPECT_EQ(w.out, writeHead(path("in.bin"), 0, 1) + progressLines({32768}, "send") +
                          "\nDevice write failed: 33768 bytes sent.\n");
     EXPECT_EQ(w.err, "");
     EXPECT_EQ(w.status, 255);
