@@ -83,3 +83,19 @@ TEST(Sdram, HighAddressNeedsNoMemoryAndUnwrittenBytesReadAsZero)
     sdram.read(0x7FFFEFFE, back, sizeof back);
     EXPECT_EQ(bytes({0, 0, 1, 2, 3, 4, 0, 0}), std::vector<uint8_t>(back, back + 8));
 }
+
+TEST(Board, AnswerHoldsTheMemoryAsItWasWhenAsked)
+{
+    sim::Sdram sdram;
+    std::string error;
+    ASSERT_TRUE(sdram.open("", error));
+    sim::Board board(sdram);
+    // write "ab" at 0, ask for 2 bytes at 0, overwrite them with "xy" before
+    // the host has taken the answer: the answer is still "ab"
+    std::vector<uint8_t> stream = bytes({0x03, 0, 0, 0, 0, 0x01, 0x01, 0x00, 'a', 'b',
+                                         0x03, 0, 0, 0, 0, 0x02, 0x01, 0x00,
+                                         0x03, 0, 0, 0, 0, 0x01, 0x01, 0x00, 'x', 'y',
+                                         0x03, 0, 0, 0, 0, 0x02, 0x01, 0x00});
+    board.receive(stream.data(), stream.size());
+    EXPECT_EQ(bytes({'a', 'b', 'x', 'y'}), takeAll(board));
+}

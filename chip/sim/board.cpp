@@ -112,6 +112,8 @@ void Board::receive(const uint8_t *data, size_t n)
             }
             break;
         case State::WriteData: {
+            if (sdramPending_)
+                materialize();  // answers already given keep the old contents
             size_t chunk = std::min<size_t>(writeLeft_, n - i);
             sdram_.write(address_, data + i, chunk);
             address_ += chunk;
@@ -149,47 +151,53 @@ void Board::answer(uint32_t n)
     // a stalled board swallows the command but sends only up to its limit
     uint64_t room = answerLimit_ > answered_ ? answerLimit_ - answered_ : 0;
     size_t sent = static_cast<size_t>(std::min<uint64_t>(n, room));
-    sdram_.read(address_, makeRoom(sent), sent);
-    outTail_ += sent;
+    if (sent > 0) {
+        Segment answer;
+        answer.address = address_;
+        answer.length = sent;
+        out_.push_back(std::move(answer));
+        pending_ += sent;
+        sdramPending_ = true;
+    }
     address_ += n;
     answered_ += sent;
 }
 
-uint8_t *Board::makeRoom(size_t n)
+void Board::materialize()
 {
-    size_t queued = pending();
-    if (outTail_ + n > outCapacity_) {
-        if (queued + n > outCapacity_) {
-            size_t capacity = std::max(queued + n, 2 * outCapacity_);
-            std::unique_ptr<uint8_t[]> bigger(new uint8_t[capacity]);
-            if (queued > 0)
-                std::memcpy(bigger.get(), out_.get() + outHead_, queued);
-            out_ = std::move(bigger);
-            outCapacity_ = capacity;
-        } else if (queued > 0) {
-            std::memmove(out_.get(), out_.get() + outHead_, queued);
-        }
-        outHead_ = 0;
-        outTail_ = queued;
+    for (Segment &segment : out_) {
+        if (!segment.bytes.empty())
+            continue;
+        segment.bytes.resize(segment.length);
+        sdram_.read(segment.address, segment.bytes.data(), segment.length);
     }
-    return out_.get() + outTail_;
+    sdramPending_ = false;
 }
 
 size_t Board::take(uint8_t *dst, size_t max)
 {
-    size_t n = std::min(max, pending());
-    if (n == 0)
-        return 0;
-    std::memcpy(dst, out_.get() + outHead_, n);
-    outHead_ += n;
-    if (outHead_ == outTail_)
-        outHead_ = outTail_ = 0;
-    return n;
+    size_t done = 0;
+    while (done < max && !out_.empty()) {
+        Segment &segment = out_.front();
+        size_t n = std::min(max - done, segment.length - segment.taken);
+        if (segment.bytes.empty())
+            sdram_.read(segment.address + segment.taken, dst + done, n);
+        else
+            std::memcpy(dst + done, segment.bytes.data() + segment.taken, n);
+        segment.taken += n;
+        done += n;
+        if (segment.taken == segment.length)
+            out_.pop_front();
+    }
+    pending_ -= done;
+    return done;
 }
 
 void Board::dropPending()
 {
-    outHead_ = outTail_ = 0;
+    out_.clear();
+    pending_ = 0;
+    sdramPending_ = false;
 }
 
 void Board::makeStale(size_t queuedBytes)
@@ -208,8 +216,11 @@ void Board::inject(const uint8_t *data, size_t n)
 {
     if (n == 0)
         return;
-    std::memcpy(makeRoom(n), data, n);
-    outTail_ += n;
+    Segment old;
+    old.bytes.assign(data, data + n);
+    old.length = n;
+    out_.push_back(std::move(old));
+    pending_ += n;
 }
 
 }  // namespace sim
