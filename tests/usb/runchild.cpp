@@ -23,8 +23,10 @@ ChildResult runChild(const std::vector<std::string> &argv, const std::vector<std
     for (char **e = environ; *e; ++e) {
         std::string entry = *e;
         bool replaced = false;
-        for (const std::string &mine : environment)
-            replaced = replaced || entry.compare(0, mine.find('=') + 1, mine, 0, mine.find('=') + 1) == 0;
+        for (const std::string &mine : environment) {
+            std::string name = mine.substr(0, mine.find('=') + 1);  // "NAME="
+            replaced = replaced || entry.compare(0, name.size(), name) == 0;
+        }
         if (!replaced)
             env.push_back(entry);
     }
