@@ -52,7 +52,7 @@ struct Stats {
     // The most data-carrying bulk-in transfers between two bulk-out transfers:
     // in a read run, what one read block cost at worst.
     uint64_t mostInPerOut = 0;
-    uint64_t inSinceOut = 0;
+    uint64_t inSinceOut = 0;    // the count since the last bulk-out transfer
 };
 
 class FtdiEmulator {
