@@ -23,14 +23,22 @@ std::vector<uint8_t> takeAll(sim::Board &board)
     return out;
 }
 
+// A board over a fresh, empty memory.
+class BoardTest : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string error;
+        ASSERT_TRUE(sdram.open("", error)) << error;
+    }
+    sim::Sdram sdram;
+    sim::Board board{sdram};
+};
+
 }  // namespace
 
-TEST(Board, ParsesCommandsSplitAtEveryByte)
+TEST_F(BoardTest, ParsesCommandsSplitAtEveryByte)
 {
-    sim::Sdram sdram;
-    std::string error;
-    ASSERT_TRUE(sdram.open("", error));
-    sim::Board board(sdram);
     // idle fill, set address 0x10, write 3 bytes, an unknown command byte, set
     // address 0x10 again, read 4 bytes: the data, then the untouched byte after it
     std::vector<uint8_t> stream = bytes({0, 0, 0x03, 0x10, 0, 0, 0, 0x01, 0x02, 0x00, 'a', 'b', 'c',
@@ -41,12 +49,8 @@ TEST(Board, ParsesCommandsSplitAtEveryByte)
     EXPECT_EQ(0x14u, board.address());  // the next data command continues here
 }
 
-TEST(Board, StaleStartIsRecoveredByTheIdleFill)
+TEST_F(BoardTest, StaleStartIsRecoveredByTheIdleFill)
 {
-    sim::Sdram sdram;
-    std::string error;
-    ASSERT_TRUE(sdram.open("", error));
-    sim::Board board(sdram);
     board.makeStale(100);
     EXPECT_EQ(100u, board.pending());
     std::vector<uint8_t> fill(64, 0);
@@ -57,12 +61,8 @@ TEST(Board, StaleStartIsRecoveredByTheIdleFill)
     EXPECT_EQ(bytes({'z'}), takeAll(board));
 }
 
-TEST(Board, StalledBoardSendsOnlyUpToItsLimit)
+TEST_F(BoardTest, StalledBoardSendsOnlyUpToItsLimit)
 {
-    sim::Sdram sdram;
-    std::string error;
-    ASSERT_TRUE(sdram.open("", error));
-    sim::Board board(sdram);
     board.setAnswerLimit(5);
     std::vector<uint8_t> read3 = bytes({0x02, 0x02, 0x00});
     board.receive(read3.data(), read3.size());
@@ -72,11 +72,8 @@ TEST(Board, StalledBoardSendsOnlyUpToItsLimit)
     EXPECT_EQ(5u, board.pending());
 }
 
-TEST(Sdram, HighAddressNeedsNoMemoryAndUnwrittenBytesReadAsZero)
+TEST_F(BoardTest, HighAddressNeedsNoMemoryAndUnwrittenBytesReadAsZero)
 {
-    sim::Sdram sdram;
-    std::string error;
-    ASSERT_TRUE(sdram.open("", error));
     const uint8_t data[4] = {1, 2, 3, 4};
     sdram.write(0x7FFFF000, data, sizeof data);
     uint8_t back[8] = {9, 9, 9, 9, 9, 9, 9, 9};
@@ -84,12 +81,8 @@ TEST(Sdram, HighAddressNeedsNoMemoryAndUnwrittenBytesReadAsZero)
     EXPECT_EQ(bytes({0, 0, 1, 2, 3, 4, 0, 0}), std::vector<uint8_t>(back, back + 8));
 }
 
-TEST(Board, AnswerHoldsTheMemoryAsItWasWhenAsked)
+TEST_F(BoardTest, AnswerHoldsTheMemoryAsItWasWhenAsked)
 {
-    sim::Sdram sdram;
-    std::string error;
-    ASSERT_TRUE(sdram.open("", error));
-    sim::Board board(sdram);
     // write "ab" at 0, ask for 2 bytes at 0, overwrite them with "xy" before
     // the host has taken the answer: the answer is still "ab"
     std::vector<uint8_t> stream = bytes({0x03, 0, 0, 0, 0, 0x01, 0x01, 0x00, 'a', 'b',
