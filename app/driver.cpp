@@ -128,6 +128,10 @@ int runTool(int argc, char *argv[])
         return -1;
     }
 
+    // whole 32 KiB blocks go straight to and from the file: no stdio copy, and
+    // a failed write shows at the block that caused it
+    setvbuf(file, nullptr, _IONBF, 0);
+
     if (!openConnection()) {
         fclose(file);
         return -1;

@@ -55,8 +55,11 @@ static bool receiveToFile(FILE *file, uint8_t *buffer, uint32_t length)
             return true;  // length 0: refused by readBlock, nothing to do
         // keep every byte that arrived, the part of a short block included
         if (received > 0) {
-            if (fwrite(buffer, 1, received, file) != received || fflush(file) != 0) {
-                printf("\nFile write failed: %llu of %u bytes saved.", total, length);
+            size_t saved = fwrite(buffer, 1, received, file);
+            if (saved != received || fflush(file) != 0) {
+                // a full disk: say how much the file did take
+                printf("\nFile write failed: %llu of %u bytes saved.",
+                       total + (saved < received ? saved : 0), length);
                 return false;
             }
             total += received;

@@ -3,6 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
+
 namespace sim {
 
 bool Sdram::open(const std::string &path, std::string &error)
@@ -16,7 +20,7 @@ bool Sdram::open(const std::string &path, std::string &error)
             file_ = std::fopen(path.c_str(), "w+b");  // absent: create it
     }
     if (!file_) {
-        error = "cannot open SDRAM file " + (path.empty() ? std::string("(temporary)") : path);
+        error = "QZ4826_SIM_SDRAM: cannot open " + (path.empty() ? std::string("a temporary file") : path);
         return false;
     }
     return true;
@@ -29,17 +33,16 @@ void Sdram::close()
     file_ = nullptr;
 }
 
+#if defined(_WIN32)
 bool Sdram::seek(uint64_t address)
 {
-#if defined(_WIN32)
     return _fseeki64(file_, static_cast<__int64>(address), SEEK_SET) == 0;
-#else
-    return fseeko(file_, static_cast<off_t>(address), SEEK_SET) == 0;
-#endif
 }
 
 void Sdram::read(uint64_t address, uint8_t *dst, size_t n)
 {
+    if (n == 0)
+        return;
     size_t got = 0;
     if (file_ && seek(address))
         got = std::fread(dst, 1, n, file_);
@@ -48,10 +51,35 @@ void Sdram::read(uint64_t address, uint8_t *dst, size_t n)
 
 void Sdram::write(uint64_t address, const uint8_t *src, size_t n)
 {
-    // a seek past the end leaves a hole, so a high address costs no memory or disk
     if (file_ && seek(address))
         std::fwrite(src, 1, n, file_);
 }
+#else
+void Sdram::read(uint64_t address, uint8_t *dst, size_t n)
+{
+    size_t got = 0;
+    while (file_ && got < n) {
+        ssize_t r = pread(fileno(file_), dst + got, n - got, static_cast<off_t>(address + got));
+        if (r <= 0)
+            break;
+        got += static_cast<size_t>(r);
+    }
+    if (got < n)
+        std::memset(dst + got, 0, n - got);  // never written: reads as 0x00
+}
+
+void Sdram::write(uint64_t address, const uint8_t *src, size_t n)
+{
+    // past the end this leaves a hole: a high address costs no memory or disk
+    size_t done = 0;
+    while (file_ && done < n) {
+        ssize_t w = pwrite(fileno(file_), src + done, n - done, static_cast<off_t>(address + done));
+        if (w <= 0)
+            break;
+        done += static_cast<size_t>(w);
+    }
+}
+#endif
 
 void Board::receive(const uint8_t *data, size_t n)
 {
@@ -84,6 +112,8 @@ void Board::receive(const uint8_t *data, size_t n)
             }
             break;
         case State::WriteData: {
+            if (sdramPending_)
+                materialize();  // answers already given keep the old contents
             size_t chunk = std::min<size_t>(writeLeft_, n - i);
             sdram_.write(address_, data + i, chunk);
             address_ += chunk;
@@ -121,35 +151,53 @@ void Board::answer(uint32_t n)
     // a stalled board swallows the command but sends only up to its limit
     uint64_t room = answerLimit_ > answered_ ? answerLimit_ - answered_ : 0;
     size_t sent = static_cast<size_t>(std::min<uint64_t>(n, room));
-    if (outHead_ > 0 && outHead_ == out_.size()) {
-        out_.clear();
-        outHead_ = 0;
+    if (sent > 0) {
+        Segment answer;
+        answer.address = address_;
+        answer.length = sent;
+        out_.push_back(std::move(answer));
+        pending_ += sent;
+        sdramPending_ = true;
     }
-    size_t at = out_.size();
-    out_.resize(at + sent);
-    sdram_.read(address_, out_.data() + at, sent);
     address_ += n;
     answered_ += sent;
 }
 
+void Board::materialize()
+{
+    for (Segment &segment : out_) {
+        if (!segment.bytes.empty())
+            continue;
+        segment.bytes.resize(segment.length);
+        sdram_.read(segment.address, segment.bytes.data(), segment.length);
+    }
+    sdramPending_ = false;
+}
+
 size_t Board::take(uint8_t *dst, size_t max)
 {
-    size_t n = std::min(max, pending());
-    if (n == 0)
-        return 0;
-    std::memcpy(dst, out_.data() + outHead_, n);
-    outHead_ += n;
-    if (outHead_ == out_.size()) {
-        out_.clear();
-        outHead_ = 0;
+    size_t done = 0;
+    while (done < max && !out_.empty()) {
+        Segment &segment = out_.front();
+        size_t n = std::min(max - done, segment.length - segment.taken);
+        if (segment.bytes.empty())
+            sdram_.read(segment.address + segment.taken, dst + done, n);
+        else
+            std::memcpy(dst + done, segment.bytes.data() + segment.taken, n);
+        segment.taken += n;
+        done += n;
+        if (segment.taken == segment.length)
+            out_.pop_front();
     }
-    return n;
+    pending_ -= done;
+    return done;
 }
 
 void Board::dropPending()
 {
     out_.clear();
-    outHead_ = 0;
+    pending_ = 0;
+    sdramPending_ = false;
 }
 
 void Board::makeStale(size_t queuedBytes)
@@ -166,7 +214,13 @@ void Board::makeStale(size_t queuedBytes)
 
 void Board::inject(const uint8_t *data, size_t n)
 {
-    out_.insert(out_.end(), data, data + n);
+    if (n == 0)
+        return;
+    Segment old;
+    old.bytes.assign(data, data + n);
+    old.length = n;
+    out_.push_back(std::move(old));
+    pending_ += n;
 }
 
 }  // namespace sim

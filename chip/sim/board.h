@@ -13,6 +13,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <deque>
 #include <string>
 #include <vector>
 
@@ -35,7 +36,9 @@ public:
     void write(uint64_t address, const uint8_t *src, size_t n);
 
 private:
+#if defined(_WIN32)
     bool seek(uint64_t address);
+#endif
 
     FILE *file_ = nullptr;
 };
@@ -48,7 +51,7 @@ public:
     void receive(const uint8_t *data, size_t n);
 
     // Board to host.
-    size_t pending() const { return out_.size() - outHead_; }
+    size_t pending() const { return pending_; }
     size_t take(uint8_t *dst, size_t max);
     void dropPending();
     // Queues bytes for the host as if the board had sent them earlier.
@@ -68,6 +71,7 @@ private:
 
     void startCommand(uint8_t command);
     void answer(uint32_t n);
+    void materialize();
 
     Sdram &sdram_;
     State state_ = State::Command;
@@ -77,8 +81,18 @@ private:
     size_t fieldNeed_ = 0;
     uint64_t address_ = 0;
     uint32_t writeLeft_ = 0;
-    std::vector<uint8_t> out_;
-    size_t outHead_ = 0;
+    // Queued answer bytes, oldest first. An answer is read from SDRAM only as
+    // the host takes it (straight into the host's buffer), unless a write
+    // data command is about to change that memory first.
+    struct Segment {
+        std::vector<uint8_t> bytes;  // the bytes themselves, or empty for SDRAM
+        uint64_t address = 0;        // SDRAM: where the answer starts
+        size_t length = 0;
+        size_t taken = 0;
+    };
+    std::deque<Segment> out_;
+    size_t pending_ = 0;
+    bool sdramPending_ = false;  // some segment still refers to SDRAM
     uint64_t answered_ = 0;
     uint64_t answerLimit_ = UINT64_MAX;
 };

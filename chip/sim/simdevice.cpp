@@ -96,7 +96,7 @@ bool configure(const Settings &settings, std::string &error)
     if (ok && !settings.tracePath.empty()) {
         dev.trace = std::fopen(settings.tracePath.c_str(), "ab");
         if (!dev.trace) {
-            error = "cannot open trace file " + settings.tracePath;
+            error = "QZ4826_SIM_TRACE: cannot open " + settings.tracePath;
             ok = false;
         }
     }
