@@ -10,9 +10,14 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <fcntl.h>
+#include <io.h>
 
 void initConsole()
 {
+    // the texts' bytes exactly, "\n" as is: no CR added when output goes to
+    // a file or a pipe (the console shows a lone "\n" as a new line anyway)
+    _setmode(_fileno(stdout), _O_BINARY);
     // GetConsoleMode, not _isatty: _isatty is also true for NUL
     DWORD mode;
     if (GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode))
