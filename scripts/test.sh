@@ -5,7 +5,7 @@
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 . "$top/scripts/packages.sh"
-need_packages cmake make g++ googletest valgrind
+need_packages cmake make g++ googletest valgrind pkg-config libftdi1-dev libusb-1.0-0-dev umockdev libumockdev-dev
 
 jobs=$(nproc)
 run_suite() {  # build dir, extra cmake arguments...
