@@ -3,6 +3,11 @@
 # the Windows-side tests. Builds natively (Visual Studio, MSYS2/MinGW) or
 # cross with cmake/mingw-w64-x86_64.cmake.
 
+if(TARGET qz4826s1)
+  message(FATAL_ERROR "On Windows qz4826s1 uses the D2XX driver DLL, not libftdi1: "
+                      "configure without -DQZ_WITH_LIBFTDI=ON")
+endif()
+
 # The D2XX DLL layer: no vendor SDK needed, the DLL is found at run time.
 add_library(qzftdll STATIC chip/win32/ftdll.cpp)
 target_include_directories(qzftdll PUBLIC chip)
