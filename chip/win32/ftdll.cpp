@@ -83,8 +83,8 @@ void describeLoadFailure(DWORD error)
                       dllName);
     else if (error == ERROR_BAD_EXE_FORMAT)
         std::snprintf(driver.problem, sizeof driver.problem,
-                      "%s is not a %d-bit DLL: install the D2XX driver for this Windows from "
-                      "the FTDI website.",
+                      "%s is not a %d-bit Windows DLL (a copy for another Windows, or damaged): "
+                      "reinstall the chip's D2XX driver from the FTDI website.",
                       dllName, static_cast<int>(sizeof(void *) * 8));
     else
         std::snprintf(driver.problem, sizeof driver.problem,

@@ -268,17 +268,35 @@ TEST(DriverDll, DllInTheCurrentFolderIsNotLoaded)
     EXPECT_EQ(failed, r.status);
 }
 
-TEST(DriverDll, DllWithoutAnOperationIsRefused)
+TEST(DriverDll, UnusableDllIsRefusedWithAHint)
 {
-    ToolFolder tool("broken");
-    std::string data = tool.folder / "data.bin";
-    writeFile(data, "abc");
-    RunResult r = run(tool.exe, {"-w", data});
-    EXPECT_EQ(banner + "send data from file " + data +
-                  " to SDRAM ...\nFT_ListDevices failed\n"
-                  "ftd2xx.dll has no FT_Read: reinstall the chip's D2XX driver from the FTDI website.\n",
-              r.out);
-    EXPECT_EQ(failed, r.status);
+    struct Case {
+        const char *name;
+        const char *standin;   // a stand-in variant, or null for the bytes below
+        const char *contents;  // written as ftd2xx.dll
+        std::string hint;
+    };
+    const std::string bits = std::to_string(sizeof(void *) * 8);
+    const Case cases[] = {
+        {"an operation missing", "broken", nullptr,
+         "ftd2xx.dll has no FT_Read: reinstall the chip's D2XX driver from the FTDI website.\n"},
+        {"not a DLL", nullptr, "not a DLL",
+         "ftd2xx.dll is not a " + bits +
+             "-bit Windows DLL (a copy for another Windows, or damaged): reinstall the chip's D2XX "
+             "driver from the FTDI website.\n"},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        ToolFolder tool(c.standin);
+        if (c.contents)
+            writeFile(tool.folder.path() / "ftd2xx.dll", c.contents);
+        std::string data = tool.folder / "data.bin";
+        writeFile(data, "abc");
+        RunResult r = run(tool.exe, {"-w", data});
+        EXPECT_EQ(banner + "send data from file " + data + " to SDRAM ...\nFT_ListDevices failed\n" + c.hint,
+                  r.out);
+        EXPECT_EQ(failed, r.status);
+    }
 }
 
 TEST(DriverDll, RoundTripThroughTheDllIsByteIdentical)
