@@ -13,6 +13,10 @@
 #include <fcntl.h>
 #include <io.h>
 
+#ifndef ENABLE_VIRTUAL_TERMINAL_INPUT
+#define ENABLE_VIRTUAL_TERMINAL_INPUT 0x0200  // older SDKs
+#endif
+
 void initConsole()
 {
     // the texts' bytes exactly, "\n" as is: no CR added when output goes to
@@ -99,9 +103,10 @@ bool readYesKey()
     DWORD saved;
     if (GetConsoleMode(input, &saved)) {
         // one key, no echo, and Ctrl-C read as a key (character 3) instead
-        // of ending the process
+        // of ending the process; an arrow key as one record, not as an
+        // escape sequence left behind for the shell
         DWORD raw = saved & ~static_cast<DWORD>(ENABLE_PROCESSED_INPUT | ENABLE_LINE_INPUT |
-                                                ENABLE_ECHO_INPUT);
+                                                ENABLE_ECHO_INPUT | ENABLE_VIRTUAL_TERMINAL_INPUT);
         if (SetConsoleMode(input, raw)) {
             // keys typed before the question can't answer it
             FlushConsoleInputBuffer(input);
