@@ -99,7 +99,8 @@ TEST(WriteFaults, ReportHowMuchWasSentAndStop)
     }
 }
 
-TEST(FileFaults, UnreadableInputAndFullDiskFailTheRun)
+// POSIX only: on Windows a directory does not open at all ("File not found").
+TEST(FileFaults, UnreadableInputFailsTheRun)
 {
     Board board;
     RunResult unreadable = board.run({"-w", board.dir.path("")}, "");  // a directory opens but can't be read
@@ -107,7 +108,11 @@ TEST(FileFaults, UnreadableInputAndFullDiskFailTheRun)
                   "\nFile read failed: 0 bytes sent.\n",
               unreadable.out);
     EXPECT_EQ(255, unreadable.status);
+}
 
+TEST(FileFaults, FullDiskFailsTheRun)
+{
+    Board board;
     std::string out = board.dir.path("out.bin");
     RunResult full = board.run({"-r", out, "10000"}, "", 40000);
     EXPECT_EQ(255, full.status);
