@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the normal build, then the same tests built
 # with AddressSanitizer and UndefinedBehaviorSanitizer, then a round trip
-# under valgrind.
+# under valgrind, then the Windows build's tests under wine.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 . "$top/scripts/packages.sh"
@@ -22,4 +22,6 @@ run_suite "$top/build-asan" -DCMAKE_BUILD_TYPE=Debug -DQZ_SANITIZE=ON
 
 echo "== valgrind round trip"
 "$top/scripts/valgrind-roundtrip.sh" "$top/build/qz4826s1-sim"
+echo "== Windows"
+"$top/scripts/windows-tests.sh"
 echo "All tests passed."
