@@ -2,6 +2,7 @@
 #include "console.h"
 
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -13,12 +14,16 @@ void initConsole()
         setvbuf(stdout, nullptr, _IONBF, 0);
 }
 
-bool readYesKey()
+bool readYesKey(const char *question)
 {
     // the terminal itself: standard input may be a file or a pipe
-    int fd = open("/dev/tty", O_RDONLY | O_NOCTTY);
+    int fd = open("/dev/tty", O_RDWR | O_NOCTTY);
     if (fd < 0)
         return false;
+    if (!isatty(STDOUT_FILENO)) {
+        ssize_t shown = write(fd, question, strlen(question));
+        (void)shown;  // unseen or not, the answer is read all the same
+    }
     struct termios saved;
     if (tcgetattr(fd, &saved) != 0) {
         close(fd);

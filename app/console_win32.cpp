@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <io.h>
 
@@ -91,7 +92,24 @@ static BOOL WINAPI ctrlCAsKey(DWORD event)
     return TRUE;
 }
 
-bool readYesKey()
+// The question on the console window when standard output goes elsewhere
+// (a file, a pipe), so that the wait for a key doesn't look like a hang.
+static void showOnConsole(const char *question)
+{
+    DWORD mode;
+    if (GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode))
+        return;  // already shown there
+    HANDLE output = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                                nullptr);
+    if (output == INVALID_HANDLE_VALUE)
+        return;
+    DWORD written;
+    WriteConsoleA(output, question, static_cast<DWORD>(strlen(question)), &written, nullptr);
+    CloseHandle(output);
+}
+
+bool readYesKey(const char *question)
 {
     // the console itself: standard input may be a file or a pipe
     HANDLE input = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE,
@@ -102,6 +120,7 @@ bool readYesKey()
     bool yes = false;
     DWORD saved;
     if (GetConsoleMode(input, &saved)) {
+        showOnConsole(question);
         // one key, no echo, and Ctrl-C read as a key (character 3) instead
         // of ending the process; an arrow key as one record, not as an
         // escape sequence left behind for the shell

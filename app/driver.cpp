@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <string>
 
 static const size_t transferBufferSize = 65536;
 
@@ -67,9 +68,10 @@ static FILE *openOutputFile(const char *name, bool *refused)
     FILE *probe = fopen(name, "rb");
     if (probe) {
         fclose(probe);
-        printf("Overwrite file:%s OK?(Y/N) ", name);
+        std::string question = std::string("Overwrite file:") + name + " OK?(Y/N) ";
+        printf("%s", question.c_str());
         fflush(stdout);
-        if (!readYesKey()) {
+        if (!readYesKey(question.c_str())) {
             *refused = true;
             return nullptr;
         }

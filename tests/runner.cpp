@@ -27,6 +27,12 @@ std::string toolPath()
     return tool && *tool ? tool : QZ_SIM_BINARY;
 }
 
+bool toolRunsNatively()
+{
+    const char *launcher = std::getenv("QZ_TEST_LAUNCHER");
+    return !launcher || !*launcher;
+}
+
 namespace {
 
 void setNonBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK); }
@@ -58,8 +64,8 @@ bool inRawMode(int master)
 RunResult runTool(const std::vector<std::string> &args, const RunOptions &options)
 {
     std::vector<std::string> argv;
-    if (const char *launcher = std::getenv("QZ_TEST_LAUNCHER"); launcher && *launcher)
-        argv.push_back(launcher);
+    if (!toolRunsNatively())
+        argv.push_back(std::getenv("QZ_TEST_LAUNCHER"));
     argv.push_back(toolPath());
     argv.insert(argv.end(), args.begin(), args.end());
 
@@ -109,6 +115,8 @@ RunResult runTool(const std::vector<std::string> &args, const RunOptions &option
     }
     close(outPipe[1]);
     close(errPipe[1]);
+    if (master >= 0)
+        setNonBlocking(master);
     setNonBlocking(outPipe[0]);
     setNonBlocking(errPipe[0]);
 
@@ -124,6 +132,8 @@ RunResult runTool(const std::vector<std::string> &args, const RunOptions &option
             outOpen = drain(outPipe[0], result.out);
         if (errOpen)
             errOpen = drain(errPipe[0], result.err);
+        if (master >= 0)
+            drain(master, result.terminalOut);
         if (waitingForKey) {
             result.outBeforeKeys = result.out;
             if (write(master, options.keys.data(), options.keys.size()) < 0)
@@ -145,6 +155,7 @@ RunResult runTool(const std::vector<std::string> &args, const RunOptions &option
     close(errPipe[0]);
 
     if (master >= 0) {
+        drain(master, result.terminalOut);
         struct termios t;
         tcgetattr(master, &t);
         result.restoredTerminal = (t.c_lflag & ICANON) && (t.c_lflag & ECHO);

@@ -15,6 +15,7 @@ struct RunResult {
     bool restoredTerminal = true;  // terminal back in cooked mode, echo on, afterwards
     std::string leftInTerminal;    // bytes still unread on the terminal afterwards
     std::string outBeforeKeys;     // standard output as it was when the keys were typed
+    std::string terminalOut;       // what the tool wrote on the terminal itself
     double seconds = 0;
 };
 
@@ -34,6 +35,9 @@ struct RunOptions {
 // The tool under test: the simulated build unless QZ_TEST_TOOL names another
 // binary; QZ_TEST_LAUNCHER (e.g. "wine") is put in front when set.
 std::string toolPath();
+
+// False when the tool runs under a launcher such as wine.
+bool toolRunsNatively();
 
 RunResult runTool(const std::vector<std::string> &args, const RunOptions &options = {});
 
